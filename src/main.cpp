@@ -1,0 +1,6 @@
+#include "CorvoVexor.h"
+
+int main(int argc, char* argv[])
+{
+    return corvo_main(argc, argv);
+}
