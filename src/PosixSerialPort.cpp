@@ -251,6 +251,9 @@ int PosixSerialPort::read(uint8_t* data, int size)
         {
             if (ready & (POLLHUP | POLLERR))
                 return -1;
+            // A wake-up with nothing to read still counts against the period.
+            if (Clock::now() >= deadline)
+                break;
             continue;
         }
         return -1;
