@@ -172,11 +172,17 @@ bool PosixPortFactory::underUsb(const std::string& ttyName) const
 
 SerialPort::Ptr PosixPortFactory::create(const std::string& name)
 {
+    // The name as given, and the device a link such as
+    // /dev/serial/by-id/usb-...-if00 leads to.
     std::string path = name.find('/') == std::string::npos ? _devRoot + "/" + name : name;
+    std::vector<std::string> ttyNames = {fs::path(name).filename().string()};
     std::error_code ec;
     fs::path device = fs::canonical(path, ec);
-    std::string ttyName = (ec ? fs::path(name) : device).filename().string();
-    bool isUsb = group(ttyName) < 2 || underUsb(ttyName);
+    if (!ec)
+        ttyNames.push_back(device.filename().string());
+    bool isUsb = false;
+    for (const std::string& ttyName : ttyNames)
+        isUsb = isUsb || group(ttyName) < 2 || underUsb(ttyName);
     return create(name, isUsb);
 }
 

@@ -23,9 +23,9 @@ public:
     std::string begin() override;
     std::string end() override { return std::string(); }
     std::string next() override;
-    // USB when the name is a ttyACM/ttyUSB device or its sysfs device sits
-    // under a USB device. A path (/dev/serial/by-id/...) is followed to its
-    // device first; a pseudo-terminal is never USB.
+    // USB when the name, or the device a link such as /dev/serial/by-id/...
+    // leads to, is a ttyACM/ttyUSB device or has its sysfs device under a USB
+    // device. A pseudo-terminal (/dev/pts/3) is never USB.
     SerialPort::Ptr create(const std::string& name) override;
     SerialPort::Ptr create(const std::string& name, bool isUsb) override;
 
