@@ -274,21 +274,24 @@ int PosixSerialPort::write(const uint8_t* data, int size)
     if (_fd < 0)
         return -1;
     int done = 0;
+    Clock::time_point deadline = after(kWriteStallTimeoutMs);
     while (done < size)
     {
         ssize_t n = ::write(_fd, data + done, static_cast<size_t>(size - done));
         if (n > 0)
         {
             done += static_cast<int>(n);
+            deadline = after(kWriteStallTimeoutMs);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             return -1;
-        int ready = waitUntil(_fd, POLLOUT, after(kWriteStallTimeoutMs));
+        // Stalled: the caller sees the short count.
+        if (Clock::now() >= deadline)
+            break;
+        int ready = waitUntil(_fd, POLLOUT, deadline);
         if (ready == 0)
-            break; // stalled: the caller sees the short count
+            break;
         if (ready < 0 || (ready & (POLLHUP | POLLERR | POLLNVAL)))
             return -1;
     }

@@ -281,6 +281,21 @@ TEST_F(PtyPortTest, Write_LargerThanTerminalBufferSendsEverything)
     EXPECT_EQ(0, memcmp(got.data(), block.data(), block.size()));
 }
 
+TEST_F(PtyPortTest, Write_ToPeerThatNeverReadsGivesUpWithShortCount)
+{
+    const int stallBoundMs = 2000; // the port's limit for a write making no progress
+    PosixSerialPort port(_slave, true);
+    ASSERT_TRUE(port.open(921600));
+    std::vector<uint8_t> block(4 * 1024 * 1024, 0x55);
+    auto start = Clock::now();
+    int sent = port.write(block.data(), static_cast<int>(block.size()));
+    long long waited = msSince(start);
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, static_cast<int>(block.size()));
+    EXPECT_GE(waited, stallBoundMs);
+    EXPECT_LT(waited, stallBoundMs + kSlackMs);
+}
+
 TEST_F(PtyPortTest, HungUpPeer_FailsTransfersAtOnce)
 {
     PosixSerialPort port(_slave, true);
