@@ -293,7 +293,10 @@ TEST_F(PtyPortTest, Write_ToPeerThatNeverReadsGivesUpWithShortCount)
     EXPECT_GT(sent, 0);
     EXPECT_LT(sent, static_cast<int>(block.size()));
     EXPECT_GE(waited, stallBoundMs);
-    EXPECT_LT(waited, stallBoundMs + kSlackMs);
+    // On a busy machine the pseudo-terminal frees a last bit of room without
+    // waking the writer; poll sees it only at its time-out, which counts as
+    // progress and restarts the bound once.
+    EXPECT_LT(waited, 2 * stallBoundMs + kSlackMs);
 }
 
 TEST_F(PtyPortTest, HungUpPeer_FailsTransfersAtOnce)
