@@ -10,6 +10,7 @@
 #ifndef CORVO_SIM_ADAPTERSIM_H
 #define CORVO_SIM_ADAPTERSIM_H
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -31,7 +32,7 @@ enum class SimLink
 // Fault injection. Commands are counted from 1 as their "#" arrives.
 struct SimFaults
 {
-    static const long kNever = -1;
+    static constexpr long kNever = -1;
     long silenceAfter = kNever;  // commands answered; afterwards everything is ignored
     long hangUpAfter = kNever;   // commands answered; then the link is hung up
     long garbageAfter = kNever;  // commands answered cleanly; later reply bytes are garbled
@@ -51,8 +52,8 @@ struct SimConfig
 {
     static const char* const kDefaultVersionText;   // carries the "QZV" marker
     static const char* const kUnmarkedVersionText;  // the same without it
-    static const uint32_t kDefaultDeviceId = 0x1001F30B;  // 0x1001030B with revision bits
-    static const uint32_t kDefaultCpuid = 0x410CC601;     // Cortex-M0+
+    static constexpr uint32_t kDefaultDeviceId = 0x1001F30B;  // 0x1001030B with revision bits
+    static constexpr uint32_t kDefaultCpuid = 0x410CC601;     // Cortex-M0+
 
     SimLink link = SimLink::Auto;
     std::string versionText = kDefaultVersionText;  // sent with "\n\r" after it
@@ -65,12 +66,12 @@ struct SimConfig
 class AdapterSim
 {
 public:
-    static const uint64_t kNoOutput = UINT64_MAX;
-    static const int kUsbSpeed = 921600;
-    static const size_t kMaxCommandLength = 64;
-    static const uint32_t kMaxTransfer = 0x40000;        // larger S, R, Y or Z are refused
-    static const uint64_t kDataIdleTimeoutUs = 2000000;  // a silent data phase is abandoned
-    static const uint8_t kGarbageMask = 0xA5;            // XORed into garbled reply bytes
+    static constexpr uint64_t kNoOutput = UINT64_MAX;
+    static constexpr int kUsbSpeed = 921600;
+    static constexpr size_t kMaxCommandLength = 64;
+    static constexpr uint32_t kMaxTransfer = 0x40000;        // larger S, R, Y or Z are refused
+    static constexpr uint64_t kDataIdleTimeoutUs = 2000000;  // a silent data phase is abandoned
+    static constexpr uint8_t kGarbageMask = 0xA5;            // XORed into garbled reply bytes
 
     explicit AdapterSim(const SimConfig& config = SimConfig());
 
@@ -95,8 +96,11 @@ public:
     // Moves out the reply bytes complete by `nowUs`, at most `max`.
     size_t takeOutput(uint8_t* out, size_t max, uint64_t nowUs);
     size_t pendingOutput() const { return _output.size(); }
-    // The latest time any call has brought.
+    // The latest time any call has brought; a port tells the simulator of
+    // time passing without bytes with advanceClock, so a later port on the
+    // same simulator starts from there.
     uint64_t clockUs() const { return _clockUs; }
+    void advanceClock(uint64_t nowUs) { _clockUs = std::max(_clockUs, nowUs); }
 
     // False after the processor was reset: nothing is answered any more.
     bool running() const { return _running; }

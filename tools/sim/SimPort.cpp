@@ -58,10 +58,11 @@ int SimPort::read(uint8_t* data, int size)
     {
         uint64_t next = _sim.nextOutputUs();
         if (next == AdapterSim::kNoOutput && _sim.hungUp())
-            return -1;
+            return count > 0 ? count : -1;
         if (next == AdapterSim::kNoOutput || next > deadline)
         {
             _nowUs = deadline;
+            _sim.advanceClock(_nowUs);
             break;
         }
         _nowUs = std::max(_nowUs, next);
@@ -107,5 +108,6 @@ void SimPort::flush()
 {
     const uint64_t kFlushPauseUs = 1000;
     _nowUs += kFlushPauseUs;
+    _sim.advanceClock(_nowUs);
     _flushes++;
 }

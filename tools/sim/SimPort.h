@@ -27,8 +27,8 @@ public:
               StopBit stop = StopBitOne) override;
     void close() override;
     bool isUsb() override { return _isUsb; }
-    // As the SerialPort contract says; after a hang-up, once the replies
-    // already sent are read, -1.
+    // As the SerialPort contract says. After a hang-up the replies already
+    // sent can still be read; then -1.
     int read(uint8_t* data, int size) override;
     int write(const uint8_t* data, int size) override;
     int get() override;
@@ -41,7 +41,11 @@ public:
     // Virtual time in microseconds; starts at the simulator's clock.
     uint64_t clockUs() const { return _nowUs; }
     // Host time passing between calls, e.g. a pause of the code under test.
-    void advance(uint64_t us) { _nowUs += us; }
+    void advance(uint64_t us)
+    {
+        _nowUs += us;
+        _sim.advanceClock(_nowUs);
+    }
     int flushCount() const { return _flushes; }
     // Speed of the last successful open; 0 before.
     int baud() const { return _baud; }

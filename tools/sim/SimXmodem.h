@@ -95,7 +95,7 @@ private:
         AwaitBlockAck,
         AwaitEotAck,
     };
-    static const unsigned kMaxSends = 10;
+    static constexpr unsigned kMaxSends = 10;
 
     void appendBlock(std::vector<uint8_t>& out) const;
     Step nextBlockOrEot(std::vector<uint8_t>& out);
