@@ -24,7 +24,8 @@ namespace
 {
 const size_t kChunk = 4096;
 const int kDrainLimitMs = 1000;   // how long a hang-up waits for the host to read the last reply
-const int kDrainStepMs = 10;
+const int kArrivalLimitMs = 100;  // for written bytes to show in the slave's queue
+const int kDrainStepMs = 5;
 const int kHangUpPauseMs = 50;    // between attempts to revive a hung-up terminal
 const int kMaxHangUps = 100;
 
@@ -266,12 +267,19 @@ bool PtyServer::reviveTerminal()
 
 // Closing the master throws away what the host has not read yet, so an
 // injected hang-up first gives the host a moment to take the last reply.
+// Bytes written to the master reach the slave's queue a little later, so an
+// empty queue only counts once the bytes were seen there or had time to be.
 void PtyServer::waitForHostToRead()
 {
+    bool seen = false;
     for (int waited = 0; waited < kDrainLimitMs; waited += kDrainStepMs)
     {
         int queued = 0;
-        if (ioctl(_slave, FIONREAD, &queued) != 0 || queued == 0)
+        if (ioctl(_slave, FIONREAD, &queued) != 0)
+            return;
+        if (queued > 0)
+            seen = true;
+        else if (seen || waited >= kArrivalLimitMs)
             return;
         pause(kDrainStepMs);
     }
