@@ -69,7 +69,7 @@ const char* const kUsage =
     "Usage: corvo-adapter-sim [OPTION]...\n"
     "Serves a simulated Kestrune lens-mount adapter boot loader on a pseudo-terminal.\n"
     "Prints the terminal's path on the first line of standard output and runs until\n"
-    "SIGTERM or SIGINT (exit status 0) or until an injected hang-up.\n"
+    "SIGTERM, SIGINT or SIGHUP (exit status 0) or until an injected hang-up.\n"
     "\n"
     "State and files:\n"
     "  --state FILE          load FILE at start if it exists; save it at start, after\n"
