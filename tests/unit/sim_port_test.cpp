@@ -114,3 +114,16 @@ TEST(SimPort, SecondPortOnSameSimulator_ContinuesItsClock)
     SimPort second(sim);
     EXPECT_EQ(second.clockUs(), end);
 }
+
+TEST(SimPort, TricklingReply_EachByteOpensANewWaitPeriod)
+{
+    SimConfig config;
+    config.timing.bitRate = 9600;  // about 1 ms a byte
+    Host host(kUsbBaud, config);
+    host.port.timeout(5);
+    host.send("V#");
+    std::vector<uint8_t> buf(64);
+    int n = host.port.read(buf.data(), 64);
+    EXPECT_EQ(std::string(buf.begin(), buf.begin() + std::max(n, 0)),
+              std::string(SimConfig::kDefaultVersionText) + "\n\r");
+}
