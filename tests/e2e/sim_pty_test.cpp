@@ -193,8 +193,8 @@ TEST(SimPty, BaudPace_SpreadsReplyOverItsWireTime)
     auto start = std::chrono::steady_clock::now();
     // 1152 bytes at 10 bits each are 100 ms at 115200 bit/s.
     EXPECT_EQ(client.ask("R00000000,00000480#", 1152).size(), 1152u);
-    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count();
+    double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(ms, 95.0);
 }
 
@@ -220,14 +220,19 @@ TEST(SimPtyOptions, HelpAndBadCommandLines)
 {
     RunResult help = runProgram("corvo-adapter-sim", {"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--state", "--log", "--link", "--usb", "--serial", "--silence-after",
-                               "--hang-up-after", "--garbage-after", "--nak-block", "--no-marker",
-                               "--device-id", "--erase-delay-ms", "--reply-delay-ms", "--baud-pace"})
+    for (const char* option :
+         {"--state", "--log", "--link", "--usb", "--serial", "--silence-after", "--hang-up-after",
+          "--garbage-after", "--nak-block", "--no-marker", "--device-id", "--erase-delay-ms",
+          "--reply-delay-ms", "--baud-pace"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
 
     const std::vector<std::vector<std::string>> bad = {
-        {"--bogus"},      {"--pcb-version", "0x10000"}, {"--nak-block", "0"},
-        {"--save-only"},  {"--serial-number", "TOOLONG99"}, {"extra"},
+        {"--bogus"},
+        {"--pcb-version", "0x10000"},
+        {"--nak-block", "0"},
+        {"--save-only"},
+        {"--serial-number", "TOOLONG99"},
+        {"extra"},
         {"--reply-delay-ms", "-1"},
     };
     for (const std::vector<std::string>& args : bad)

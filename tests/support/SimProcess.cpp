@@ -1,3 +1,4 @@
+// Starts and stops corvo-adapter-sim for end-to-end tests.
 #include "SimProcess.h"
 
 #include <chrono>
@@ -42,7 +43,8 @@ SimProcess::SimProcess(const std::vector<std::string>& args, double startLimitSe
     close(out[1]);
 
     std::string line;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(startLimitSeconds);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(startLimitSeconds);
     while (line.find('\n') == std::string::npos)
     {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -142,7 +142,8 @@ TEST_F(SimFlash, BufferedWriteOutsideFirmwareAndSettings_Refused)
     {
         uint32_t dst;
         uint32_t size;
-    } cases[] = {{0xFC0, 0x40}, {0xFE0, 0x40}, {0x1FFE0, 0x40}, {0x20000, 0x10}, {0xFFFFFFF0, 0x40}};
+    } cases[] = {
+        {0xFC0, 0x40}, {0xFE0, 0x40}, {0x1FFE0, 0x40}, {0x20000, 0x10}, {0xFFFFFFF0, 0x40}};
     for (const Case& c : cases)
     {
         host.ask("Y20000000,0#");

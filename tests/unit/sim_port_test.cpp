@@ -26,7 +26,8 @@ TEST(SimPort, Open_RefusesSecondOpenAndValuesOutOfRange)
     SimPort port(sim, true, "COM7");
     EXPECT_EQ(port.name(), "COM7");
     EXPECT_FALSE(port.open(kUsbBaud, 8, static_cast<SerialPort::Parity>(3)));
-    EXPECT_FALSE(port.open(kUsbBaud, 8, SerialPort::ParityNone, static_cast<SerialPort::StopBit>(7)));
+    EXPECT_FALSE(
+        port.open(kUsbBaud, 8, SerialPort::ParityNone, static_cast<SerialPort::StopBit>(7)));
     EXPECT_FALSE(port.open(kUsbBaud, 9));
     EXPECT_FALSE(port.isOpen());
     EXPECT_TRUE(port.open(kSerialBaud));
@@ -42,7 +43,9 @@ TEST(SimPort, LinkMode_FollowsOpenSpeedNotTheUsbMark)
         bool mark;
         int baud;
         bool usbLink;
-    } cases[] = {{true, kUsbBaud, true}, {true, kSerialBaud, false}, {false, kUsbBaud, true},
+    } cases[] = {{true, kUsbBaud, true},
+                 {true, kSerialBaud, false},
+                 {false, kUsbBaud, true},
                  {false, kSerialBaud, false}};
     for (const Case& c : cases)
     {

@@ -40,8 +40,8 @@ bool parseArgs(const std::string& text, std::vector<uint32_t>& args)
     for (;;)
     {
         size_t comma = text.find(',', start);
-        std::string field = text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                          : comma - start);
+        std::string field =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (field.empty() || field.size() > 8 ||
             field.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
             return false;
@@ -391,8 +391,8 @@ void AdapterSim::copyBuffer(uint32_t dst, uint32_t size)
     }
     if (size > kMaxTransfer || !rangeWithin(dst, size, kFirmwareStart, kSettingsEnd))
     {
-        refuse(format("buffered write to %08X+%X outside the firmware and settings areas", dst,
-                      size));
+        refuse(
+            format("buffered write to %08X+%X outside the firmware and settings areas", dst, size));
         return;
     }
     std::vector<uint8_t> bytes;
@@ -435,8 +435,8 @@ void AdapterSim::reply(const uint8_t* data, size_t size, uint64_t extraDelayUs)
     if (size == 0)
         return;
     uint64_t byteUs = byteTimeUs();
-    uint64_t t = std::max<uint64_t>(_rxDoneUs + _config.timing.replyDelayMs * 1000ull + extraDelayUs,
-                          _txDoneUs);
+    uint64_t t = std::max<uint64_t>(
+        _rxDoneUs + _config.timing.replyDelayMs * 1000ull + extraDelayUs, _txDoneUs);
     for (size_t i = 0; i < size; i++)
     {
         t += byteUs;

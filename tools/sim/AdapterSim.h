@@ -24,7 +24,7 @@
 
 enum class SimLink
 {
-    Auto,    // from the speed of each connection: 921600 is the USB link
+    Auto,  // from the speed of each connection: 921600 is the USB link
     Usb,
     Serial,
 };
@@ -90,6 +90,7 @@ public:
     bool usbLink() const { return _usb; }
 
     // Bytes from the host, arriving at `nowUs` (never earlier than before).
+    // Bytes before any connect() open a connection at the USB speed.
     void receive(const uint8_t* data, size_t size, uint64_t nowUs);
     // When the next reply byte is complete, or kNoOutput.
     uint64_t nextOutputUs() const;
@@ -192,8 +193,8 @@ private:
     };
     std::deque<OutByte> _output;
     uint64_t _clockUs = 0;
-    uint64_t _rxDoneUs = 0;   // when the last byte received was complete
-    uint64_t _txDoneUs = 0;   // when the last byte queued will be complete
+    uint64_t _rxDoneUs = 0;  // when the last byte received was complete
+    uint64_t _txDoneUs = 0;  // when the last byte queued will be complete
 
     bool _running = true;
     bool _hungUp = false;

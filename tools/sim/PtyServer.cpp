@@ -26,7 +26,7 @@ const size_t kChunk = 4096;
 const int kDrainLimitMs = 1000;   // how long a hang-up waits for the host to read the last reply
 const int kArrivalLimitMs = 100;  // for written bytes to show in the slave's queue
 const int kDrainStepMs = 5;
-const int kHangUpPauseMs = 50;    // between attempts to revive a hung-up terminal
+const int kHangUpPauseMs = 50;  // between attempts to revive a hung-up terminal
 const int kMaxHangUps = 100;
 
 int g_signalPipe[2] = {-1, -1};

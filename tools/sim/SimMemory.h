@@ -15,11 +15,11 @@ const uint32_t kFlashStart = 0x00000;
 const uint32_t kFlashSize = 0x20000;
 const uint32_t kBootLoaderEnd = 0x01000;  // first byte after the boot loader area
 const uint32_t kFirmwareStart = 0x01000;
-const uint32_t kFirmwareEnd = 0x1F000;    // first byte after the firmware area
+const uint32_t kFirmwareEnd = 0x1F000;  // first byte after the firmware area
 const uint32_t kSettingsStart = 0x1F000;
 const uint32_t kSettingsEnd = 0x20000;
 const uint32_t kRamStart = 0x20000000;
-const uint32_t kRamSize = 0x4000;         // 16 KiB; the 64-byte staging area is its start
+const uint32_t kRamSize = 0x4000;  // 16 KiB; the 64-byte staging area is its start
 const uint32_t kStagingSize = 64;
 
 // Adapter identity record at the end of the boot loader area.
@@ -40,7 +40,7 @@ const uint32_t kAircrAddr = 0xE000ED0C;
 const uint32_t kDeviceIdAddr = 0x41002018;
 const uint32_t kAircrResetKey = 0x05FA0000;  // write key in bits 16-31
 const uint32_t kAircrSysResetReq = 0x4;
-const uint32_t kAircrReadValue = 0xFA050000; // what the register reads back as
+const uint32_t kAircrReadValue = 0xFA050000;  // what the register reads back as
 
 const uint8_t kErased = 0xFF;
 }  // namespace simmap

@@ -230,8 +230,8 @@ bool parseSimOptions(int argc, char* argv[], SimProgramOptions& options, std::st
         case OptEraseDelay:
         case OptReplyDelay:
             if ((ok = parseNumber(arg, 600000, number)))
-                (code == OptEraseDelay ? config.faults.eraseDelayMs
-                                       : config.timing.replyDelayMs) = static_cast<unsigned>(number);
+                (code == OptEraseDelay ? config.faults.eraseDelayMs : config.timing.replyDelayMs) =
+                    static_cast<unsigned>(number);
             break;
         case OptBaudPace:
             if ((ok = parseNumber(arg, 100000000, number) && number > 0))

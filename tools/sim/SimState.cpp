@@ -70,8 +70,7 @@ bool AdapterSim::saveState(const std::string& path, std::string* error) const
         return fail(error, "cannot create " + temporary);
     const std::vector<uint8_t>& flash = _memory.flash();
     bool ok = std::fwrite(flash.data(), 1, flash.size(), f) == flash.size() &&
-              std::fwrite(identity, 1, kIdentitySize, f) == kIdentitySize &&
-              std::fflush(f) == 0;
+              std::fwrite(identity, 1, kIdentitySize, f) == kIdentitySize && std::fflush(f) == 0;
     ok = std::fclose(f) == 0 && ok;
     if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0)
     {

@@ -74,9 +74,9 @@ public:
         ResentBlock,  // the receiver refused the block; it went out again
         SentEot,
         ResentEot,
-        Done,         // EOT acknowledged
-        Stray,        // a byte that is no XMODEM answer: the transfer is off
-        GaveUp,       // too many refusals
+        Done,    // EOT acknowledged
+        Stray,   // a byte that is no XMODEM answer: the transfer is off
+        GaveUp,  // too many refusals
     };
 
     explicit XmodemSender(std::vector<uint8_t> data) : _data(std::move(data)) {}
