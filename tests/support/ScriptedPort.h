@@ -64,6 +64,12 @@ public:
     std::function<int(const Bytes& bytes)> writeCount;
     // Every read and get reports a port error (-1).
     bool readError = false;
+    // Forgets every scheduled byte not yet read and every queued reply.
+    void dropPending()
+    {
+        _rx.clear();
+        _replies.clear();
+    }
     // Moves the clock on, e.g. from a pause hook of the code under test.
     void advance(int ms) { _nowMs += ms; }
 
