@@ -18,7 +18,10 @@
 class SambaTestAccess
 {
 public:
-    static uint16_t crc16Calc(Samba& s, const uint8_t* data, int len) { return s.crc16Calc(data, len); }
+    static uint16_t crc16Calc(Samba& s, const uint8_t* data, int len)
+    {
+        return s.crc16Calc(data, len);
+    }
     static bool crc16Check(Samba& s, const uint8_t* blk) { return s.crc16Check(blk); }
     static void crc16Add(Samba& s, uint8_t* blk) { s.crc16Add(blk); }
 };

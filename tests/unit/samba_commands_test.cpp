@@ -127,8 +127,18 @@ TEST_F(SambaCommands, ShortCommandWrite_RaisesForEveryCommand)
         {"readWord", [](Samba& s) { s.readWord(0); }},
         {"go", [](Samba& s) { s.go(0); }},
         {"version", [](Samba& s) { s.version(); }},
-        {"write", [](Samba& s) { uint8_t b[4] = {}; s.write(0x20000000, b, 4); }},
-        {"read", [](Samba& s) { uint8_t b[4]; s.read(0x20000000, b, 4); }},
+        {"write",
+         [](Samba& s)
+         {
+             uint8_t b[4] = {};
+             s.write(0x20000000, b, 4);
+         }},
+        {"read",
+         [](Samba& s)
+         {
+             uint8_t b[4];
+             s.read(0x20000000, b, 4);
+         }},
         {"chipErase", [](Samba& s) { s.chipErase(0x1000, 0); }},
         {"writeBuffer", [](Samba& s) { s.writeBuffer(0x20000000, 0x1000, 64); }},
         {"checksumBuffer", [](Samba& s) { s.checksumBuffer(0x1000, 64); }},
@@ -167,7 +177,10 @@ TEST_F(SambaCommands, Version_KeepsPrintablePrefixOfReply)
         {"line end cut", "v1.1 QZV\r\n", "v1.1 QZV"},
         {"all printable", "QZV ~ end", "QZV ~ end"},
         {"non-printable first", std::string("\x01QZV", 4), ""},
-        {"stops at DEL", "ab\x7f" "cd", "ab"},
+        {"stops at DEL",
+         "ab\x7f"
+         "cd",
+         "ab"},
         {"at most 255 bytes", std::string(300, 'Q'), std::string(255, 'Q')},
     };
     connectClient(true);
@@ -236,10 +249,7 @@ TEST_F(SambaCommands, ChipId_FollowsTheCorePath)
          0x28A00960,
          "w00000000,4#wE000ED00,4#w400E0740,4#"},
         {"other Cortex-M, chip id register zero",
-         {{0, 0x20002000},
-          {0xE000ED00, 0x410FC241},
-          {0x400E0740, 0},
-          {0x400E0940, 0x285E0A60}},
+         {{0, 0x20002000}, {0xE000ED00, 0x410FC241}, {0x400E0740, 0}, {0x400E0940, 0x285E0A60}},
          0x285E0A60,
          "w00000000,4#wE000ED00,4#w400E0740,4#w400E0940,4#"},
     };
@@ -300,20 +310,40 @@ struct TraceCase
 TEST_F(SambaCommands, TraceLines_PrintedOnStdoutInTraceModeOnly)
 {
     const TraceCase cases[] = {
-        {"writeByte", {}, [](Samba& s) { s.writeByte(0x20, 0x5); }, "writeByte(addr=0x20,value=0x5)\n"},
+        {"writeByte",
+         {},
+         [](Samba& s) { s.writeByte(0x20, 0x5); },
+         "writeByte(addr=0x20,value=0x5)\n"},
         {"writeByte zeros", {}, [](Samba& s) { s.writeByte(0, 0); }, "writeByte(addr=0,value=0)\n"},
         {"readByte", {0xAB}, [](Samba& s) { s.readByte(0x10); }, "readByte(addr=0x10)=0xab\n"},
-        {"writeWord", {}, [](Samba& s) { s.writeWord(0x1F000, 0xDEADBEEF); },
+        {"writeWord",
+         {},
+         [](Samba& s) { s.writeWord(0x1F000, 0xDEADBEEF); },
          "writeWord(addr=0x1f000,value=0xdeadbeef)\n"},
-        {"readWord", {0x78, 0x56, 0x34, 0x12}, [](Samba& s) { s.readWord(0x4); },
+        {"readWord",
+         {0x78, 0x56, 0x34, 0x12},
+         [](Samba& s) { s.readWord(0x4); },
          "readWord(addr=0x4)=0x12345678\n"},
         {"go", {}, [](Samba& s) { s.go(0x1000); }, "go(addr=0x1000)\n"},
-        {"write", {}, [](Samba& s) { uint8_t b[64] = {}; s.write(0x20000000, b, 64); },
+        {"write",
+         {},
+         [](Samba& s)
+         {
+             uint8_t b[64] = {};
+             s.write(0x20000000, b, 64);
+         },
          "write(addr=0x20000000,size=0x40)\n"},
-        {"read", Bytes(48, 0), [](Samba& s) { uint8_t b[48]; s.read(0x20000000, b, 48); },
+        {"read", Bytes(48, 0),
+         [](Samba& s)
+         {
+             uint8_t b[48];
+             s.read(0x20000000, b, 48);
+         },
          "read(addr=0x20000000,size=0x30)\n"},
         {"chipErase", {'X'}, [](Samba& s) { s.chipErase(0x1000, 1); }, "chipErase(addr=0x1000)\n"},
-        {"writeBuffer", {'Y'}, [](Samba& s) { s.writeBuffer(0x20000000, 0x1F040, 0x40); },
+        {"writeBuffer",
+         {'Y'},
+         [](Samba& s) { s.writeBuffer(0x20000000, 0x1F040, 0x40); },
          "writeBuffer(scr_addr=0x20000000, dst_addr=0x1f040, size=0x40)\n"},
         {"checksumBuffer", bytesOf("Z0012ABCD"), [](Samba& s) { s.checksumBuffer(0x1000, 0x100); },
          "checksumBuffer(start_addr=0x1000, size=0x100) = 12abcd\n"},
@@ -321,7 +351,8 @@ TEST_F(SambaCommands, TraceLines_PrintedOnStdoutInTraceModeOnly)
     };
     connectClient(true);
     // The second step of the buffered write needs its own "Y".
-    link->onWrite = [](ScriptedLink& l, const Bytes& sent) {
+    link->onWrite = [](ScriptedLink& l, const Bytes& sent)
+    {
         if (sent.size() == 19 && sent[0] == 'Y')
             l.push("Y");
     };

@@ -119,7 +119,8 @@ TEST_F(SambaConnect, UsbPortSilentAt921600_FallsBackToSerialLinkAt115200)
 TEST_F(SambaConnect, AutoBaud_RepliesAreReadAndDiscarded)
 {
     makePort(false);
-    link->onWrite = [this](ScriptedLink& l, const Bytes& sent) {
+    link->onWrite = [this](ScriptedLink& l, const Bytes& sent)
+    {
         if (sent == Bytes{0x80})
             l.push(">");
         else if (sent == Bytes{'#'})
@@ -158,21 +159,38 @@ struct RefusalCase
 TEST_F(SambaConnect, Refusals_ReturnFalseAndReleasePort)
 {
     const RefusalCase cases[] = {
-        {"open refused", false, [](ScriptedLink& l, FakeMonitor&) { l.acceptOpen = [](int) { return false; }; },
+        {"open refused",
+         false,
+         [](ScriptedLink& l, FakeMonitor&) { l.acceptOpen = [](int) { return false; }; },
          {115200}},
-        {"open refused usb", true, [](ScriptedLink& l, FakeMonitor&) { l.acceptOpen = [](int) { return false; }; },
+        {"open refused usb",
+         true,
+         [](ScriptedLink& l, FakeMonitor&) { l.acceptOpen = [](int) { return false; }; },
          {921600, 115200}},
-        {"no QZV", false, [](ScriptedLink&, FakeMonitor& m) { m.versionText = "v1.1 Nov 3\n"; }, {115200}},
-        {"no QZV usb", true, [](ScriptedLink&, FakeMonitor& m) { m.versionText = "v1.1 Nov 3\n"; },
+        {"no QZV",
+         false,
+         [](ScriptedLink&, FakeMonitor& m) { m.versionText = "v1.1 Nov 3\n"; },
+         {115200}},
+        {"no QZV usb",
+         true,
+         [](ScriptedLink&, FakeMonitor& m) { m.versionText = "v1.1 Nov 3\n"; },
          {921600, 115200}},
-        {"unprintable version", false,
-         [](ScriptedLink&, FakeMonitor& m) { m.versionText = std::string("\x02QZV", 4); }, {115200}},
-        {"first identity read silent", false,
-         [](ScriptedLink&, FakeMonitor& m) { m.words.clear(); }, {115200}},
-        {"identity later than 100 ms", false,
-         [](ScriptedLink&, FakeMonitor& m) { m.replyDelayMs = 150; }, {115200}},
-        {"other processor", true,
-         [](ScriptedLink&, FakeMonitor& m) { m.words[kDeviceIdAddr] = 0x10010305; }, {921600, 115200}},
+        {"unprintable version",
+         false,
+         [](ScriptedLink&, FakeMonitor& m) { m.versionText = std::string("\x02QZV", 4); },
+         {115200}},
+        {"first identity read silent",
+         false,
+         [](ScriptedLink&, FakeMonitor& m) { m.words.clear(); },
+         {115200}},
+        {"identity later than 100 ms",
+         false,
+         [](ScriptedLink&, FakeMonitor& m) { m.replyDelayMs = 150; },
+         {115200}},
+        {"other processor",
+         true,
+         [](ScriptedLink&, FakeMonitor& m) { m.words[kDeviceIdAddr] = 0x10010305; },
+         {921600, 115200}},
     };
     for (const RefusalCase& c : cases)
     {

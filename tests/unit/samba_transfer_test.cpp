@@ -64,7 +64,8 @@ protected:
 TEST_F(SambaCrc, Calc_CheckValueAndEmptyInput)
 {
     const char* check = "123456789";
-    EXPECT_EQ(SambaTestAccess::crc16Calc(samba, reinterpret_cast<const uint8_t*>(check), 9), 0x31C3);
+    EXPECT_EQ(SambaTestAccess::crc16Calc(samba, reinterpret_cast<const uint8_t*>(check), 9),
+              0x31C3);
     EXPECT_EQ(SambaTestAccess::crc16Calc(samba, reinterpret_cast<const uint8_t*>(check), 0), 0);
     EXPECT_EQ(SambaTestAccess::crc16Calc(samba, reinterpret_cast<const uint8_t*>(check), -1), 0);
 }
@@ -141,7 +142,8 @@ protected:
     // A peer that asks for CRC mode and accepts every block and the end.
     void acceptAll()
     {
-        link->onWrite = [](ScriptedLink& l, const Bytes& sent) {
+        link->onWrite = [](ScriptedLink& l, const Bytes& sent)
+        {
             if (sent[0] == 'S')
                 l.push("C");
             else if (sent.size() == 133 || sent == Bytes{EOT})
@@ -287,8 +289,14 @@ TEST_F(XmodemSend, WaitsForCrcRequestWithinFiveReads)
 {
     const StartCase cases[] = {
         {"C first", {Bytes{'C'}}, true},
-        {"fifth read is C", {bytesOf("\x15\x15\x15\x15" "C")}, true},
-        {"NAK instead of C", {bytesOf("\x15\x15\x15\x15\x15" "C")}, false},
+        {"fifth read is C",
+         {bytesOf("\x15\x15\x15\x15"
+                  "C")},
+         true},
+        {"NAK instead of C",
+         {bytesOf("\x15\x15\x15\x15\x15"
+                  "C")},
+         false},
         {"silence", {}, false},
     };
     for (const StartCase& c : cases)
@@ -397,15 +405,30 @@ TEST_F(XmodemReceive, RefusedBlocks_FirstAskedAgainWithCLaterWithNak)
     const ReceiveCase cases[] = {
         {"first bad CRC", {makeBlock(1, d1, true), b1, b2, eot}, {'C', 'C', ACK, ACK, ACK}, true},
         {"later bad CRC", {b1, makeBlock(2, d2, true), b2, eot}, {'C', ACK, NAK, ACK, ACK}, true},
-        {"wrong complement accepted", {makeBlock(1, d1, false, 0x00), makeBlock(2, d2, false, 0x33), eot},
-         {'C', ACK, ACK, ACK}, true},
+        {"wrong complement accepted",
+         {makeBlock(1, d1, false, 0x00), makeBlock(2, d2, false, 0x33), eot},
+         {'C', ACK, ACK, ACK},
+         true},
         {"repeated block number refused", {b1, b1, b2, eot}, {'C', ACK, NAK, ACK, ACK}, true},
-        {"truncated block refused", {b1, Bytes(b2.begin(), b2.begin() + 100), b2, eot},
-         {'C', ACK, NAK, ACK, ACK}, true},
-        {"not SOH refused", {[&] { Bytes b = b1; b[0] = 0x02; return b; }(), b1, b2, eot},
-         {'C', 'C', ACK, ACK, ACK}, true},
+        {"truncated block refused",
+         {b1, Bytes(b2.begin(), b2.begin() + 100), b2, eot},
+         {'C', ACK, NAK, ACK, ACK},
+         true},
+        {"not SOH refused",
+         {[&]
+          {
+              Bytes b = b1;
+              b[0] = 0x02;
+              return b;
+          }(),
+          b1, b2, eot},
+         {'C', 'C', ACK, ACK, ACK},
+         true},
         {"first block five refusals", {{}, {}, {}, {}, {}}, {'C', 'C', 'C', 'C', 'C'}, false},
-        {"later block five refusals", {b1, {}, {}, {}, {}, {}}, {'C', ACK, NAK, NAK, NAK, NAK, NAK}, false},
+        {"later block five refusals",
+         {b1, {}, {}, {}, {}, {}},
+         {'C', ACK, NAK, NAK, NAK, NAK, NAK},
+         false},
     };
     for (const ReceiveCase& c : cases)
     {
@@ -490,7 +513,8 @@ protected:
         connectClient(true);
         memory = pattern(512, 5);
         // Serves "o" and "R" from `memory`, based at the staging address.
-        link->onWrite = [this](ScriptedLink& l, const Bytes& sent) {
+        link->onWrite = [this](ScriptedLink& l, const Bytes& sent)
+        {
             std::string cmd(sent.begin(), sent.end());
             unsigned addr = 0, size = 0;
             if (sscanf(cmd.c_str(), "R%8X,%8X#", &addr, &size) == 2)
@@ -573,7 +597,8 @@ TEST_F(UsbTransfer, Write_CommandFlushThenRawData)
 TEST_F(UsbTransfer, Write_PartialPortWritesContinueWhereTheyStopped)
 {
     link->onWrite = nullptr;
-    link->writeCount = [](const Bytes& b) { return b[0] == 'S' ? int(b.size()) : std::min<int>(b.size(), 24); };
+    link->writeCount = [](const Bytes& b)
+    { return b[0] == 'S' ? int(b.size()) : std::min<int>(b.size(), 24); };
     Bytes data = pattern(64);
     samba.write(kStaging, data.data(), 64);
     std::vector<Bytes> sends = link->sends();
