@@ -10,6 +10,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +26,18 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     std::string path = program.find('/') == std::string::npos ? binPath(program) : program;
 
     int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
+    // Close-on-exec, so a program started meanwhile from another thread does
+    // not inherit these ends and hold our output open after this child ends.
+    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
+        pipe2(errPipe, O_CLOEXEC) != 0)
         return result;
+
+    // Built before the fork: a child of a threaded process must not allocate.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(argv0.empty() ? path.c_str() : argv0.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
 
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
@@ -39,11 +50,6 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         dup2(errPipe[1], 2);
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
             close(fd);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(argv0.empty() ? path.c_str() : argv0.c_str()));
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
         execv(path.c_str(), argv.data());
         _exit(127);
     }
@@ -118,7 +124,13 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             close(fd);
 
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    struct rusage usage;
+    memset(&usage, 0, sizeof(usage));
+    while (wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR)
+    {
+    }
+    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (WIFEXITED(wstatus) && !result.timedOut)
         result.status = WEXITSTATUS(wstatus);

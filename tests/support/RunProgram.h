@@ -14,10 +14,13 @@ struct RunResult
     int status = -1;       // exit status; -1 when killed or not started
     bool timedOut = false; // killed after the time limit
     double seconds = 0;    // wall time
+    double cpuSeconds = 0; // user + system time of the program (its own
+                           // children included), from the kernel's accounting
 };
 
 // `program` is a path, or a bare name looked up in the build's bin folder.
-// argv[0] is `argv0` when given, else the program path.
+// argv[0] is `argv0` when given, else the program path. Safe to call from
+// several threads at once: the child only redirects and executes.
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& input = std::string(), double timeLimitSeconds = 60,
                      const std::string& argv0 = std::string());
