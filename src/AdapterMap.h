@@ -34,7 +34,12 @@ const uint32_t kFirmwareTypeWordAddr = 0x1EFF4;     // Pre1, type letter
 // The word holding the ADJ byte (its bits 8-15) in the settings area.
 const uint32_t kAdjWordAddr = 0x1F188;
 
-// Ring type letters, as they follow "QZV" in an image magic.
+// Ring types: a letter, as it also follows "QZV" in an image magic, or erased.
+const int kRingLetterCount = 4;
+const uint8_t kRingLetters[kRingLetterCount] = {'B', 'O', 'N', 'X'};
 const uint8_t kRingTypeErased = 0xFF;
+
+// Words read through the monitor are little-endian, this many bytes.
+const int kWordBytes = 4;
 
 #endif

@@ -17,7 +17,6 @@ namespace
 {
 
 const uint8_t kMagicStem[3] = {'Q', 'Z', 'V'};
-const uint8_t kRingLetters[4] = {'B', 'O', 'N', 'X'};
 
 bool readExact(FILE* f, uint8_t* buf, size_t n)
 {

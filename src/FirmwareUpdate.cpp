@@ -45,8 +45,10 @@ bool ringTypeAccepts(uint8_t ring)
     if (ring == kRingTypeErased)
         return true;
     uint8_t magicLetter = static_cast<uint8_t>(qzv_sigs >> 24);
-    bool knownRing = ring == 'B' || ring == 'O' || ring == 'N' || ring == 'X';
-    return knownRing && magicLetter == ring;
+    for (uint8_t letter : kRingLetters)
+        if (ring == letter)
+            return magicLetter == ring;
+    return false;
 }
 
 // An entry with low byte 0xFF stands for every PCB version of its high byte.

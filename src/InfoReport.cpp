@@ -10,7 +10,7 @@
 namespace
 {
 
-const int kSerialChars = 8;
+const int kSerialChars = 2 * kWordBytes;
 const int kSerialBufSize = 10;
 
 uint8_t byteOf(uint32_t word, int n)
@@ -20,7 +20,7 @@ uint8_t byteOf(uint32_t word, int n)
 
 void putWordBytes(uint32_t word, char* to)
 {
-    for (int n = 0; n < 4; n++)
+    for (int n = 0; n < kWordBytes; n++)
         to[n] = static_cast<char>(byteOf(word, n));
 }
 
@@ -37,7 +37,7 @@ void info_report(Samba& samba)
     uint32_t hwver = samba.readWord(kHwVersionWordAddr);
     char sn[kSerialBufSize] = {};
     putWordBytes(samba.readWord(kSerialWord1Addr), sn);
-    putWordBytes(samba.readWord(kSerialWord2Addr), sn + 4);
+    putWordBytes(samba.readWord(kSerialWord2Addr), sn + kWordBytes);
     sn[kSerialChars] = '\0';
     printf("Adapter SN: %s , PCB Ver: 0x%04X\n", sn, static_cast<unsigned>(hwver & 0xFFFF));
     // Shown before the firmware words are read, so a failure there leaves it on screen.
