@@ -39,6 +39,7 @@ bool connectNamedPort(Samba& samba, PortFactoryBase& factory)
     bool res = port && samba.connect(std::move(port), kConnectBps);
     if (!res)
     {
+        flushBeforeError();
         fprintf(stderr, "No device found on %s\n", config.portArg.c_str());
         return false;
     }
