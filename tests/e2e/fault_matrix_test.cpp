@@ -15,7 +15,6 @@
 // carried out, its reply garbled).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
