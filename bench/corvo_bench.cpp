@@ -364,6 +364,16 @@ int main(int argc, char** argv)
              " Floor + link overhead (s) | Ratio to it |\n"
           << "|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
     std::ostringstream calibration;
+    {
+        // With no delay and no pacing the whole cost of an exchange is the
+        // hand-off between the two processes and their own work.
+        const Link bare = {"no delay, no pacing", {}, 0.0, 0.0, false};
+        char line[256];
+        snprintf(line, sizeof(line), "- %s: %.0f us per exchange\n", bare.name,
+                 exchange_overhead(bare, repeat, dir) * 1e6);
+        calibration << line;
+        fputs(line, stdout);
+    }
     bool allOk = true;
     for (const Link& link : links)
     {
