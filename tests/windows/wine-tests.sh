@@ -1,0 +1,285 @@
+#!/usr/bin/env bash
+# The Windows tests: corvo.exe and the Windows-only helpers run under Wine.
+# scripts/test-windows builds everything, prepares the prefix and the
+# persistent wineserver, then runs this with:
+#   CORVO_WIN_BIN    the cross-built programs (corvo.exe, regports.exe, ...)
+#   CORVO_LINUX_BIN  the Linux build's programs (corvo, the simulator, builders)
+#   CORVO_PTYLOOP    the Linux loopback terminal
+#   CORVO_WORK       a scratch folder, emptied here
+# Prints one line per case and "N passed, N failed"; exits 1 on any failure.
+set -uo pipefail
+
+WIN_BIN=${CORVO_WIN_BIN:?}
+LINUX_BIN=${CORVO_LINUX_BIN:?}
+PTYLOOP=${CORVO_PTYLOOP:?}
+WORK=${CORVO_WORK:?}
+DOSDEVICES=${WINEPREFIX:?}/dosdevices
+RUN_LIMIT_S=60
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+cd "$WORK" || exit 1
+
+# ---------------------------------------------------------------- harness
+
+passed=0
+failed=0
+skipped=0
+case_name=
+case_errors=()
+helpers=()
+
+stop_helpers() {
+    local pid
+    for pid in "${helpers[@]}"; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    helpers=()
+}
+trap stop_helpers EXIT
+
+begin_case() {
+    case_name=$1
+    case_errors=()
+}
+
+end_case() {
+    if [ ${#case_errors[@]} -eq 0 ]; then
+        passed=$((passed + 1))
+        echo "ok   $case_name"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $case_name"
+        printf '       %s\n' "${case_errors[@]}"
+    fi
+}
+
+skip_case() {
+    skipped=$((skipped + 1))
+    echo "skip $1 ($2)"
+}
+
+note() {
+    case_errors+=("$@")
+}
+
+# slurp VAR FILE: the file's text without "\r" into VAR, trailing line ends kept.
+slurp() {
+    local text
+    text=$(tr -d '\r' <"$2"; echo x)
+    printf -v "$1" '%s' "${text%x}"
+}
+
+# win PROGRAM ARGS...: runs a Windows program in the work folder with
+# $WIN_INPUT on standard input. Sets OUT, ERR (with "\r" removed) and STATUS.
+win() {
+    printf '%s' "${WIN_INPUT-}" | timeout -k 5 "$RUN_LIMIT_S" wine "$@" >"$WORK/.out" 2>"$WORK/.err"
+    STATUS=$?
+    slurp OUT "$WORK/.out"
+    slurp ERR "$WORK/.err"
+}
+
+# linux ARGS...: the Linux build's corvo the same way, under the name corvo.exe
+# so that both print the same program name.
+mkdir -p "$WORK/linux"
+ln -s "$LINUX_BIN/corvo" "$WORK/linux/corvo.exe"
+linux() {
+    printf '%s' "${WIN_INPUT-}" | timeout -k 5 "$RUN_LIMIT_S" "$WORK/linux/corvo.exe" "$@" \
+        >"$WORK/.out" 2>"$WORK/.err"
+    STATUS=$?
+    slurp OUT "$WORK/.out"
+    slurp ERR "$WORK/.err"
+}
+
+expect_eq() {
+    local what=$1 actual=$2 expected=$3
+    [ "$actual" == "$expected" ] && return 0
+    note "$what differs (expected, then actual):"
+    while IFS= read -r line; do note "  $line"; done \
+        < <(diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") | head -20)
+}
+
+expect_status() {
+    [ "$STATUS" -eq "$1" ] || note "exit status $STATUS, expected $1"
+}
+
+expect_contains() {
+    local what=$1 text=$2 part=$3
+    [[ "$text" == *"$part"* ]] || note "$what lacks: $(printf '%q' "$part")"
+}
+
+expect_lacks() {
+    local what=$1 text=$2 part=$3
+    [[ "$text" != *"$part"* ]] || note "$what holds: $(printf '%q' "$part")"
+}
+
+CORVO=$WIN_BIN/corvo.exe
+HINT="Try 'corvo.exe -h' or 'corvo.exe --help' for more information"
+
+# ---------------------------------------------------------------- the executable
+
+begin_case "Executable_StaticAndImportsOnlySystemDlls"
+imports=$(x86_64-w64-mingw32-objdump -p "$CORVO" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+[ -n "$imports" ] || note "no import table found"
+for dll in $imports; do
+    case $dll in
+        kernel32.dll | msvcrt.dll | setupapi.dll | advapi32.dll | user32.dll) ;;
+        *) note "imports $dll, which a Windows computer does not have" ;;
+    esac
+done
+x86_64-w64-mingw32-objdump -f "$CORVO" | grep -q 'file format pei-x86-64' ||
+    note "not a 64-bit Windows executable"
+end_case
+
+# ---------------------------------------------------------------- command line
+
+begin_case "NoArguments_BannerThenOptionRequiredAndHint"
+win "$CORVO"
+expect_status 1
+expect_eq "stdout" "$OUT" $'Kestrune Orla/Halvard and Brisk/Halvard Adapter Firmware Updater 0.4\n\n'
+expect_eq "stderr" "$ERR" "You must specify at least one option"$'\n'"$HINT"$'\n'
+end_case
+
+begin_case "Help_SameUsageTextAsLinuxWithExeName"
+linux -h
+linux_out=$OUT
+win "$CORVO" -h
+expect_status 1
+expect_eq "usage text" "$OUT" "$linux_out"
+expect_contains "usage text" "$OUT" $'Usage: corvo.exe [OPTION...] [FILE]\n'
+expect_contains "usage text" "$OUT" $'  corvo.exe -R                 \t  # Power cycle adapter,\n'
+expect_eq "stderr" "$ERR" ""
+end_case
+
+# Refused combinations: the driver's own message, then the hint.
+while IFS='|' read -r name args message; do
+    begin_case "$name"
+    # shellcheck disable=SC2086 # the arguments are split on purpose
+    win "$CORVO" $args
+    expect_status 1
+    expect_eq "stdout" "$OUT" ""
+    expect_eq "stderr" "$ERR" "corvo.exe: $message"$'\n'"$HINT"$'\n'
+    end_case
+done <<'EOF'
+OperandWithoutFileOption_ExtraArguments|-i extra.dat|extra arguments found
+TwoOperands_ExtraArguments|-f a.fw b.fw|extra arguments found
+SaveWithoutFile_MissingFile|-s|missing file
+HelpWithFlashWithoutFile_MissingFileFirst|-h -f|missing file
+SaveWithUpdate_Exclusive|-s -u user.dat|eeprom read option is exclusive of write or clear
+EOF
+
+# Errors the C runtime's getopt reports in its own words: only the hint is ours.
+while IFS='|' read -r name args; do
+    begin_case "$name"
+    # shellcheck disable=SC2086
+    win "$CORVO" $args
+    expect_status 1
+    expect_eq "stdout" "$OUT" ""
+    [ "$(printf '%s' "$ERR" | wc -l)" -ge 2 ] || note "no diagnostic before the hint"
+    expect_eq "last stderr line" "$(printf '%s' "$ERR" | tail -n 1)" "$HINT"
+    end_case
+done <<'EOF'
+UnknownOption_DiagnosticAndHint|-x
+PortWithoutName_DiagnosticAndHint|-i -p
+ArgumentOnFlagOption_DiagnosticAndHint|--flash=x a.fw
+EOF
+
+begin_case "OtherExeName_MessagesUseNameCutAtBackslash"
+mkdir -p "$WORK/tools dir"
+cp "$CORVO" "$WORK/tools dir/upd.exe"
+win "$WORK/tools dir/upd.exe" -i extra.dat
+expect_status 1
+expect_eq "stderr" "$ERR" $'upd.exe: extra arguments found\nTry \'upd.exe -h\' or \'upd.exe --help\' for more information\n'
+end_case
+
+begin_case "OptionsAfterOperand_PermutedLikeLinux"
+# The runtime's getopt must move the operand behind the options.
+win "$CORVO" extra.dat -s -u
+expect_status 1
+expect_eq "stderr" "$ERR" "corvo.exe: eeprom read option is exclusive of write or clear"$'\n'"$HINT"$'\n'
+end_case
+
+# ---------------------------------------------------------------- serial port
+
+start_loopback() {
+    local link=$1
+    rm -f "$link"
+    "$PTYLOOP" "$link" >"$WORK/.loop" 2>&1 &
+    helpers+=($!)
+    local i
+    for i in $(seq 50); do
+        [ -L "$link" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+begin_case "SerialPort_BehavesAsSpecifiedOverWine"
+if start_loopback "$DOSDEVICES/com6"; then
+    win "$WIN_BIN/portcheck.exe" COM6 COM7
+    expect_status 0
+    [ -n "$OUT" ] || note "portcheck printed nothing; stderr: $ERR"
+    while IFS= read -r line; do
+        [[ $line == ok* ]] || note "$line"
+    done <<<"${OUT%$'\n'}"
+else
+    note "the loopback terminal did not start"
+fi
+stop_helpers
+rm -f "$DOSDEVICES/com6"
+end_case
+
+# ---------------------------------------------------------------- enumeration
+
+listing() {
+    win "$WIN_BIN/listports.exe"
+}
+
+begin_case "NoPortsDevice_EmptyListingAndScanFails"
+listing
+expect_eq "listing" "$OUT" $'--\n'
+win "$CORVO" -i
+expect_status 1
+expect_eq "stdout" "$OUT" ""
+expect_eq "stderr" "$ERR" $'Try to scan USB devices ... Auto scan for device failed\nTry specifying a serial port with the \'-p\' option\n'
+end_case
+
+begin_case "PrinterPortBeforeComPorts_SkippedAndListedAgainAfterEnd"
+win "$WIN_BIN/regports.exe" LPT3 COM5 COM12
+expect_status 0
+listing
+expect_eq "listing" "$OUT" $'COM5\nCOM12\n--\nCOM5\nCOM12\n'
+end_case
+
+begin_case "OverlongPortName_EndsListingAtThatDevice"
+win "$WIN_BIN/regports.exe" --clear
+win "$WIN_BIN/regports.exe" COM3 COM_NAME_TOO_LONG7 COM4
+expect_status 0
+listing
+expect_eq "listing" "$OUT" $'COM3\n--\nCOM3\n'
+win "$WIN_BIN/regports.exe" --clear
+listing
+expect_eq "listing after clearing" "$OUT" $'--\n'
+end_case
+
+# The USB mark follows the device path the name points at.
+while IFS='|' read -r name port target mark; do
+    begin_case "$name"
+    # shellcheck disable=SC2086
+    win "$WIN_BIN/listports.exe" mark "$port" $target
+    expect_status 0
+    expect_eq "mark" "$OUT" "$mark"$'\n'
+    end_case
+done <<'EOF'
+UsbSerialDevicePath_MarkedUsb|COM9|\Device\USBSER000|usb
+PlainSerialDevicePath_NotMarked|COM8|\Device\Serial0|serial
+UnknownName_NotMarked|COM31||serial
+EOF
+
+# ---------------------------------------------------------------- summary
+
+stop_helpers
+summary="$passed passed, $failed failed"
+[ "$skipped" -eq 0 ] || summary+=", $skipped skipped"
+echo "$summary"
+[ "$failed" -eq 0 ]
