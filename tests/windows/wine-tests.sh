@@ -123,7 +123,7 @@ imports=$(x86_64-w64-mingw32-objdump -p "$CORVO" | sed -n 's/^\s*DLL Name: //p' 
 [ -n "$imports" ] || note "no import table found"
 for dll in $imports; do
     case $dll in
-        kernel32.dll | msvcrt.dll | setupapi.dll | advapi32.dll | user32.dll) ;;
+        kernel32.dll | msvcrt.dll | setupapi.dll | advapi32.dll) ;;
         *) note "imports $dll, which a Windows computer does not have" ;;
     esac
 done
