@@ -94,3 +94,12 @@ TEST(CommandLine, EveryRefusal_ExactTextsAndStatusOne)
         EXPECT_EQ(r.err, c.err) << c.name;
     }
 }
+TEST(CommandLine, LensWithDeviceOptions_TakesOfflineRoadOnly)
+{
+    TempDir dir;
+    // A missing settings file is the offline road's own message; no port is tried.
+    RunResult r = runProgram("corvo", {"-l", "-i", "-R", "-p", "COM9", dir.file("none.dat")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\nFailed in opening adapter setting file " + dir.file("none.dat") + ", abort\n");
+    EXPECT_EQ(r.err.find("USB"), std::string::npos) << r.err;
+}
