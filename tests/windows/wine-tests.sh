@@ -199,6 +199,91 @@ expect_status 1
 expect_eq "stderr" "$ERR" "corvo.exe: eeprom read option is exclusive of write or clear"$'\n'"$HINT"$'\n'
 end_case
 
+# ---------------------------------------------------------------- offline road
+
+MKSETTINGS=$LINUX_BIN/corvo-mksettings
+
+# in_dir DIR COMMAND...: runs a command with DIR as the working folder, so
+# both platforms see the same relative file name.
+in_dir() {
+    local dir=$1
+    shift
+    pushd "$dir" >/dev/null || return 1
+    "$@"
+    popd >/dev/null || return 1
+}
+
+# Settings bytes 0x0A, 0x0D and 0x1A (end of file to a text-mode read) in
+# lens records and corrections, so only a binary read and write keep them.
+SETTINGS_ARGS=(--lens 10:13,26,-26,default --lens 26-70:127,-127,0,10 --lens 50 --rewrite 3)
+
+# Each case runs the same command on its own copy of the same file under
+# Linux and under Wine: the output and the file afterwards must agree.
+while IFS='|' read -r name options input; do
+    if [ ! -x "$MKSETTINGS" ]; then
+        skip_case "$name" "no corvo-mksettings yet"
+        continue
+    fi
+    begin_case "$name"
+    rm -rf "$WORK/offline"
+    mkdir -p "$WORK/offline/lin" "$WORK/offline/win"
+    "$MKSETTINGS" "${SETTINGS_ARGS[@]}" "$WORK/offline/original.dat" >/dev/null ||
+        note "corvo-mksettings failed"
+    cp "$WORK/offline/original.dat" "$WORK/offline/lin/settings.dat"
+    cp "$WORK/offline/original.dat" "$WORK/offline/win/settings.dat"
+    input=$(printf '%b' "$input")
+    # shellcheck disable=SC2086
+    WIN_INPUT=$input in_dir "$WORK/offline/lin" linux $options settings.dat
+    lin_out=$OUT lin_err=$ERR
+    # shellcheck disable=SC2086
+    WIN_INPUT=$input in_dir "$WORK/offline/win" win "$CORVO" $options settings.dat
+    expect_status 1
+    expect_eq "stdout" "$OUT" "$lin_out"
+    expect_eq "stderr" "$ERR" "$lin_err"
+    cmp -s "$WORK/offline/lin/settings.dat" "$WORK/offline/win/settings.dat" ||
+        note "the file differs from the one Linux left"
+    if [[ $name == *Saved* ]]; then
+        cmp -s "$WORK/offline/original.dat" "$WORK/offline/win/settings.dat" &&
+            note "the file was not changed"
+    else
+        cmp -s "$WORK/offline/original.dat" "$WORK/offline/win/settings.dat" ||
+            note "the file was changed"
+    fi
+    [ "$(ls "$WORK/offline/win")" == "settings.dat" ] || note "left behind: $(ls "$WORK/offline/win")"
+    end_case
+done <<'EOF'
+Display_SameDumpAsLinux|-d|
+DisplayThroughLongOptionPrefix_SameDumpAsLinux|--disp|
+Tuning_SavedFileSameBytesAsLinux|-l|1\n127\n-127\n0\n\n2\n13\n26\n-26\n\n0\ny\n
+TuningDeclined_FileKept|-l|1\n1\n2\n3\n4\n0\nn\n
+EOF
+
+begin_case "MissingSettingsFile_ReportedAndNothingCreated"
+mkdir -p "$WORK/empty"
+in_dir "$WORK/empty" win "$CORVO" -d nosuch.dat
+expect_status 1
+expect_eq "stdout" "$OUT" $'\nFailed in opening adapter setting file nosuch.dat, abort\n'
+[ -z "$(ls "$WORK/empty")" ] || note "created: $(ls "$WORK/empty")"
+end_case
+
+if [ -x "$MKSETTINGS" ]; then
+    begin_case "ReadOnlySettingsFile_SaveRefusedAndFileKept"
+    mkdir -p "$WORK/readonly"
+    "$MKSETTINGS" --lens 50 "$WORK/readonly/settings.dat" >/dev/null
+    cp "$WORK/readonly/settings.dat" "$WORK/readonly.orig"
+    # Wine shows a file without write permission as read-only.
+    chmod a-w "$WORK/readonly/settings.dat"
+    WIN_INPUT=$'1\n1\n2\n3\n4\n0\ny\n' in_dir "$WORK/readonly" win "$CORVO" -l settings.dat
+    expect_status 1
+    expect_contains "stdout" "$OUT" $'Failed to create file settings.dat , abort\n'
+    cmp -s "$WORK/readonly/settings.dat" "$WORK/readonly.orig" || note "the file was changed"
+    [ "$(ls "$WORK/readonly")" == "settings.dat" ] || note "left behind: $(ls "$WORK/readonly")"
+    chmod u+w "$WORK/readonly/settings.dat"
+    end_case
+else
+    skip_case "ReadOnlySettingsFile_SaveRefusedAndFileKept" "no corvo-mksettings yet"
+fi
+
 # ---------------------------------------------------------------- serial port
 
 start_loopback() {
