@@ -25,7 +25,7 @@ ensure_packages() {
     fi
 }
 
-BASE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev)
+BASE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev lrzsz)
 
 # configure_and_build DIR [cmake args...]
 configure_and_build() {

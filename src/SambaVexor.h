@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "SerialPort.h"
@@ -58,7 +59,35 @@ public:
 
     uint16_t crc16AddByte(uint8_t data, uint16_t crc16);
 
+    // --- Test seam -------------------------------------------------------
+    // The mandated pauses (500 ms while connecting, 100 ms after a reset)
+    // make tests slow. A test may route every pause through its own function
+    // (it gets the pause length in ms); an empty function restores the real
+    // sleep. Shared by all clients; production code never calls this.
+    typedef std::function<void(int millisecs)> PauseFunction;
+    static void setPauseFunctionForTests(PauseFunction pause);
+    // ----------------------------------------------------------------------
+
 private:
+    // Tests reach the private CRC helpers through this class only.
+    friend class SambaTestAccess;
+
+    bool init();
+    SerialPort& port() const;
+    void pause(int millisecs);
+    void sendCommand(const char* text, int length);
+    void afterUnansweredCommand();
+    int readReply(uint8_t* reply, int size, int timeoutMs);
+
+    void writeBinary(const uint8_t* buffer, int size);
+    void readBinary(uint8_t* buffer, int size);
+    void writeXmodem(const uint8_t* buffer, int size);
+    void readXmodem(uint8_t* buffer, int size);
+
+    uint16_t crc16Calc(const uint8_t* data, int len);
+    bool crc16Check(const uint8_t* blk);
+    void crc16Add(uint8_t* blk);
+
     bool _extChipEraseAvailable;
     bool _extWriteBufferAvailable;
     bool _extChecksumBufferAvailable;

@@ -4,7 +4,9 @@
 // and the image builder so their images verify on it.
 //
 // Checksum: CRC-32 (reflected polynomial 0xEDB88320, initial 0xFFFFFFFF,
-// final XOR 0xFFFFFFFF) over the bytes of the range in address order.
+// final XOR 0xFFFFFFFF) over the bytes of the range in address order; the
+// nine bytes "123456789" give 0xCBF43926. The "Z" reply carries it as eight
+// upper-case hexadecimal digits.
 //
 // Cipher: a byte stream XORed with a keystream. The state is set to
 // kCipherSeed when the adapter starts and on every "x#"; each byte that a
