@@ -361,6 +361,173 @@ PlainSerialDevicePath_NotMarked|COM8|\Device\Serial0|serial
 UnknownName_NotMarked|COM31||serial
 EOF
 
+# ---------------------------------------------------------------- device road
+
+SIM=$LINUX_BIN/corvo-adapter-sim
+MKFW=$LINUX_BIN/corvo-mkfw
+SIM_START_LIMIT=100 # tries, 50 ms apart
+
+# start_sim NAME STATE [OPTION...]: a simulated adapter serving STATE, its
+# log in NAME.log. Sets SIM_PID and SIM_PATH (its terminal).
+start_sim() {
+    local name=$1 state=$2
+    shift 2
+    rm -f "$WORK/$name.log" "$WORK/$name.simout"
+    "$SIM" --state "$state" --log "$WORK/$name.log" "$@" >"$WORK/$name.simout" 2>&1 &
+    SIM_PID=$!
+    helpers+=("$SIM_PID")
+    local i
+    for i in $(seq "$SIM_START_LIMIT"); do
+        SIM_PATH=$(head -n 1 "$WORK/$name.simout" 2>/dev/null)
+        [ -n "$SIM_PATH" ] && return 0
+        kill -0 "$SIM_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    note "the simulator $name did not start: $(cat "$WORK/$name.simout")"
+    return 1
+}
+
+# Ends a simulator, which saves its state on the way out.
+stop_sim() {
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+
+mask_times() {
+    sed -E 's/done in +[0-9]+\.[0-9]+ seconds/done in T seconds/g' <<<"$1"
+}
+
+# The elapsed times corvo.exe prints must be real: gettimeofday under mingw.
+expect_sane_times() {
+    local t
+    for t in $(grep -oE 'done in +[0-9]+\.[0-9]+' <<<"$1" | grep -oE '[0-9]+\.[0-9]+$'); do
+        awk -v t="$t" 'BEGIN { exit !(t >= 0 && t < 60) }' || note "elapsed time $t seconds"
+    done
+}
+
+if [ -x "$SIM" ] && [ -x "$MKFW" ] && [ -x "$MKSETTINGS" ]; then
+    DEVICE_FILES=$WORK/device-files
+    mkdir -p "$DEVICE_FILES"
+    "$SIM" --state "$DEVICE_FILES/adapter.state" --save-only >/dev/null
+    "$MKFW" "$DEVICE_FILES/orla.fw" >/dev/null
+    "$MKSETTINGS" "${SETTINGS_ARGS[@]}" "$DEVICE_FILES/user.dat" >/dev/null
+    have_device_tools=1
+else
+    have_device_tools=0
+fi
+
+# Each case runs one command on two simulated adapters with the same start
+# state: the Linux program on one by its terminal, corvo.exe on the other as
+# COM5. Status, output, the adapter's flash, the commands it received and the
+# files left must agree.
+while IFS='|' read -r name status args sim_options; do
+    if [ "$have_device_tools" -eq 0 ]; then
+        skip_case "$name" "no simulator or file builders yet"
+        continue
+    fi
+    begin_case "$name"
+    dir=$WORK/device
+    rm -rf "$dir"
+    mkdir -p "$dir/lin" "$dir/win"
+    cp "$DEVICE_FILES"/orla.fw "$DEVICE_FILES"/user.dat "$dir/lin/"
+    cp "$DEVICE_FILES"/orla.fw "$DEVICE_FILES"/user.dat "$dir/win/"
+    cp "$DEVICE_FILES/adapter.state" "$dir/lin.state"
+    cp "$DEVICE_FILES/adapter.state" "$dir/win.state"
+    # shellcheck disable=SC2086
+    if start_sim lin "$dir/lin.state" $sim_options; then
+        lin_pid=$SIM_PID lin_path=$SIM_PATH
+        # shellcheck disable=SC2086
+        if start_sim win "$dir/win.state" --link "$DOSDEVICES/com5" $sim_options; then
+            win_pid=$SIM_PID
+            # shellcheck disable=SC2086
+            in_dir "$dir/lin" linux -p "$lin_path" $args
+            lin_status=$STATUS lin_out=$OUT lin_err=${ERR//"$lin_path"/COM5}
+            # shellcheck disable=SC2086
+            in_dir "$dir/win" win "$CORVO" -p COM5 $args
+            stop_sim "$win_pid"
+            [ "$lin_status" -eq "$status" ] || note "the Linux program exited with $lin_status"
+            expect_status "$status"
+            expect_eq "stdout" "$(mask_times "$OUT")" "$(mask_times "$lin_out")"
+            expect_eq "stderr" "$ERR" "$lin_err"
+            expect_sane_times "$OUT"
+            expect_eq "commands received" "$(cat "$WORK/win.log")" "$(cat "$WORK/lin.log")"
+            [ -L "$DOSDEVICES/com5" ] && note "the simulator left its COM5 link"
+        fi
+        stop_sim "$lin_pid"
+        cmp -s "$dir/lin.state" "$dir/win.state" || note "the adapters' flash differs"
+        diff -r "$dir/lin" "$dir/win" >/dev/null || note "the files left differ"
+    fi
+    end_case
+done <<'EOF'
+NoStep_ConnectsIdentifiesAndSucceeds|0||
+Info_SameReportAsLinux|0|-i|
+Reset_RestartsAdapter|0|-R|
+SettingsSave_SameFileAsLinux|0|-s saved.dat|
+SettingsLoadThenFirmwareFromSameFile_LoadLandsAndImageRefused|1|-u -f user.dat|
+FirmwareUpdate_SameFlashAsLinux|0|-i -f orla.fw|
+FirmwareUpdateOverSerialLink_SameFlashAsLinux|0|-f orla.fw|--serial
+WrongProcessor_Refused|1|-i|--device-id 0x10010305
+SilentAdapter_SambaOperationFailed|1|-i -R|--silence-after 8
+EOF
+
+# A name with no device behind it, given in each way getopt accepts.
+for form in "-p COM7" "-pCOM7" "--port COM7" "--port=COM7"; do
+    begin_case "MissingPort_NoDeviceFoundOnCOM7 ($form)"
+    # shellcheck disable=SC2086
+    win "$CORVO" $form -i
+    expect_status 1
+    expect_eq "stdout" "$OUT" ""
+    expect_eq "stderr" "$ERR" $'Try to open USB device ... No device found on COM7\n'
+    end_case
+done
+
+# ---------------------------------------------------------------- auto-scan
+
+# scan_case NAME REGISTERED...: COM5 and COM6 are simulated adapters; the
+# named devices are registered in this order, then corvo.exe -i scans.
+scan_case() {
+    local name=$1
+    shift
+    begin_case "$name"
+    cp "$DEVICE_FILES/adapter.state" "$WORK/com5.state"
+    cp "$DEVICE_FILES/adapter.state" "$WORK/com6.state"
+    local pid5 pid6
+    start_sim com5 "$WORK/com5.state" --link "$DOSDEVICES/com5" && pid5=$SIM_PID
+    start_sim com6 "$WORK/com6.state" --link "$DOSDEVICES/com6" && pid6=$SIM_PID
+    win "$WIN_BIN/regports.exe" --clear
+    win "$WIN_BIN/regports.exe" "$@"
+    expect_status 0
+    win "$CORVO" -i
+    SCAN_STATUS=$STATUS SCAN_OUT=$OUT SCAN_ERR=$ERR
+    [ -n "${pid5-}" ] && stop_sim "$pid5"
+    [ -n "${pid6-}" ] && stop_sim "$pid6"
+    win "$WIN_BIN/regports.exe" --clear
+}
+
+if [ "$have_device_tools" -eq 1 ]; then
+    scan_case "Scan_SkipsPrinterAndMissingPortAndConnectsOnCOM5" LPT3 COM8 COM5
+    STATUS=$SCAN_STATUS
+    expect_status 0
+    expect_eq "first stdout line" "$(head -n 1 <<<"$SCAN_OUT")" "Kestrune adapter found on COM5"
+    expect_contains "stdout" "$SCAN_OUT" "Bootloader Version: "
+    expect_eq "stderr" "$SCAN_ERR" "Try to scan USB devices ... "
+    # Wine reports no USB device path for a terminal: the plain serial link.
+    expect_contains "COM5 log" "$(cat "$WORK/com5.log")" "- connect 115200 serial"
+    expect_lacks "COM5 log" "$(cat "$WORK/com5.log")" "921600"
+    end_case
+
+    scan_case "Scan_FirstAdapterListedWinsAndTheOtherIsNeverOpened" COM6 COM5
+    STATUS=$SCAN_STATUS
+    expect_status 0
+    expect_eq "first stdout line" "$(head -n 1 <<<"$SCAN_OUT")" "Kestrune adapter found on COM6"
+    expect_contains "COM6 log" "$(cat "$WORK/com6.log")" "- connect"
+    expect_lacks "COM5 log" "$(cat "$WORK/com5.log" 2>/dev/null)" "- connect"
+    end_case
+else
+    skip_case "Scan_SkipsPrinterAndMissingPortAndConnectsOnCOM5" "no simulator yet"
+    skip_case "Scan_FirstAdapterListedWinsAndTheOtherIsNeverOpened" "no simulator yet"
+fi
+
 # ---------------------------------------------------------------- summary
 
 stop_helpers
