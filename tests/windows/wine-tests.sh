@@ -199,6 +199,34 @@ expect_status 1
 expect_eq "stderr" "$ERR" "corvo.exe: eeprom read option is exclusive of write or clear"$'\n'"$HINT"$'\n'
 end_case
 
+# ---------------------------------------------------------------- library
+
+# The platform-neutral unit tests, cross-built: each GoogleTest test counts
+# as one case here.
+UNIT_TESTS=$WIN_BIN/corvo_win_unit_tests.exe
+if [ -f "$UNIT_TESTS" ]; then
+    win "$UNIT_TESTS"
+    unit_status=$STATUS unit_out=$OUT
+    while IFS= read -r line; do
+        if [[ $line =~ ^\[\ +OK\ \]\ ([^ ]+)\ \( ]]; then
+            begin_case "unit: ${BASH_REMATCH[1]}"
+            end_case
+        elif [[ $line =~ ^\[\ +FAILED\ +\]\ ([^ ]+)\ \( ]]; then
+            begin_case "unit: ${BASH_REMATCH[1]}"
+            note "see the test's output above it in $WORK/unit-tests.txt"
+            end_case
+        fi
+    done <<<"$unit_out"
+    printf '%s' "$unit_out" >"$WORK/unit-tests.txt"
+    begin_case "UnitTests_RanToTheEnd"
+    STATUS=$unit_status
+    expect_status 0
+    [[ $unit_out == *"[  PASSED  ]"* ]] || note "no GoogleTest summary: the program stopped early"
+    end_case
+else
+    skip_case "UnitTests_RanToTheEnd" "no GoogleTest sources to cross-build"
+fi
+
 # ---------------------------------------------------------------- offline road
 
 MKSETTINGS=$LINUX_BIN/corvo-mksettings
