@@ -119,7 +119,7 @@ HINT="Try 'corvo.exe -h' or 'corvo.exe --help' for more information"
 # ---------------------------------------------------------------- the executable
 
 begin_case "Executable_StaticAndImportsOnlySystemDlls"
-imports=$(x86_64-w64-mingw32-objdump -p "$CORVO" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+imports=$(x86_64-w64-mingw32-objdump -p "$CORVO" | sed -n 's/^\s*DLL Name: //p' | tr '[:upper:]' '[:lower:]')
 [ -n "$imports" ] || note "no import table found"
 for dll in $imports; do
     case $dll in
@@ -243,7 +243,7 @@ in_dir() {
 
 # Settings bytes 0x0A, 0x0D and 0x1A (end of file to a text-mode read) in
 # lens records and corrections, so only a binary read and write keep them.
-SETTINGS_ARGS=(--lens 10:13,26,-26,default --lens 26-70:127,-127,0,10 --lens 50 --rewrite 3)
+SETTINGS_ARGS=(--lens '10:13,26,-26,default' --lens '26-70:127,-127,0,10' --lens 50 --rewrite 3)
 
 # Each case runs the same command on its own copy of the same file under
 # Linux and under Wine: the output and the file afterwards must agree.
@@ -319,8 +319,8 @@ start_loopback() {
     rm -f "$link"
     "$PTYLOOP" "$link" >"$WORK/.loop" 2>&1 &
     helpers+=($!)
-    local i
-    for i in $(seq 50); do
+    local _
+    for _ in $(seq 50); do
         [ -L "$link" ] && return 0
         sleep 0.1
     done
@@ -404,8 +404,8 @@ start_sim() {
     "$SIM" --state "$state" --log "$WORK/$name.log" "$@" >"$WORK/$name.simout" 2>&1 &
     SIM_PID=$!
     helpers+=("$SIM_PID")
-    local i
-    for i in $(seq "$SIM_START_LIMIT"); do
+    local _
+    for _ in $(seq "$SIM_START_LIMIT"); do
         SIM_PATH=$(head -n 1 "$WORK/$name.simout" 2>/dev/null)
         [ -n "$SIM_PATH" ] && return 0
         kill -0 "$SIM_PID" 2>/dev/null || break
