@@ -4,14 +4,14 @@
 # persistent wineserver, then runs this with:
 #   CORVO_WIN_BIN    the cross-built programs (corvo.exe, regports.exe, ...)
 #   CORVO_LINUX_BIN  the Linux build's programs (corvo, the simulator, builders)
-#   CORVO_PTYLOOP    the Linux loopback terminal
+#   CORVO_PTYPAIR    the Linux null-modem pair of terminals
 #   CORVO_WORK       a scratch folder, emptied here
 # Prints one line per case and "N passed, N failed"; exits 1 on any failure.
 set -uo pipefail
 
 WIN_BIN=${CORVO_WIN_BIN:?}
 LINUX_BIN=${CORVO_LINUX_BIN:?}
-PTYLOOP=${CORVO_PTYLOOP:?}
+PTYPAIR=${CORVO_PTYPAIR:?}
 WORK=${CORVO_WORK:?}
 DOSDEVICES=${WINEPREFIX:?}/dosdevices
 RUN_LIMIT_S=60
@@ -314,32 +314,26 @@ fi
 
 # ---------------------------------------------------------------- serial port
 
-start_loopback() {
-    local link=$1
-    rm -f "$link"
-    "$PTYLOOP" "$link" >"$WORK/.loop" 2>&1 &
-    helpers+=($!)
-    local _
-    for _ in $(seq 50); do
-        [ -L "$link" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
 begin_case "SerialPort_BehavesAsSpecifiedOverWine"
-if start_loopback "$DOSDEVICES/com6"; then
-    win "$WIN_BIN/portcheck.exe" COM6 COM7
+rm -f "$DOSDEVICES/com6" "$DOSDEVICES/com7"
+"$PTYPAIR" "$DOSDEVICES/com6" "$DOSDEVICES/com7" >"$WORK/.pair" 2>&1 &
+helpers+=($!)
+for _ in $(seq 50); do
+    [ -L "$DOSDEVICES/com7" ] && break
+    sleep 0.1
+done
+if [ -L "$DOSDEVICES/com7" ]; then
+    win "$WIN_BIN/portcheck.exe" COM6 COM7 COM8
     expect_status 0
     [ -n "$OUT" ] || note "portcheck printed nothing; stderr: $ERR"
     while IFS= read -r line; do
         [[ $line == ok* ]] || note "$line"
     done <<<"${OUT%$'\n'}"
 else
-    note "the loopback terminal did not start"
+    note "the null-modem pair did not start: $(cat "$WORK/.pair")"
 fi
 stop_helpers
-rm -f "$DOSDEVICES/com6"
+rm -f "$DOSDEVICES/com6" "$DOSDEVICES/com7"
 end_case
 
 # ---------------------------------------------------------------- enumeration
