@@ -23,15 +23,6 @@ size_t stepCommands(const std::vector<std::string>& cmds)
     return n;
 }
 
-Flash randomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Flash b(n);
-    for (uint8_t& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
-}
-
 }  // namespace
 
 TEST(DeviceRoad, NoStepRequested_ConnectsIdentifiesAndSucceeds)

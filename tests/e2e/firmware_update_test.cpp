@@ -24,15 +24,6 @@ std::string hex8(uint32_t v)
     return buf;
 }
 
-Flash randomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Flash b(n);
-    for (uint8_t& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
-}
-
 uint32_t checksumOf(const Flash& bytes)
 {
     return adapter::checksum(bytes.data(), bytes.size());

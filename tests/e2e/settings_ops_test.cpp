@@ -17,15 +17,6 @@ const uint32_t kSettingsSize = 0x1000;
 const uint32_t kAdjOffset = 0x189;
 const char kResetCommand[] = "WE000ED0C,05FA0004";
 
-Flash randomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Flash b(n);
-    for (uint8_t& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
-}
-
 std::string asText(const Flash& b)
 {
     return std::string(b.begin(), b.end());
