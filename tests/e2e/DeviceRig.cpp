@@ -4,7 +4,6 @@
 #include "DeviceRig.h"
 
 #include <random>
-
 #include <regex>
 #include <sstream>
 

@@ -2,7 +2,6 @@
 // check, the fixed order of steps, the exception guard, the serial link.
 #include <gtest/gtest.h>
 
-#include <random>
 
 #include "DeviceRig.h"
 

@@ -3,7 +3,6 @@
 // the settings erase modes and the verdict.
 #include <gtest/gtest.h>
 
-#include <random>
 
 #include "AdapterCrypto.h"
 #include "DeviceRig.h"

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "AdapterCrypto.h"
 #include "DeviceRig.h"
