@@ -3,6 +3,7 @@
 // for comparing corvo's output and the command log.
 #include "DeviceRig.h"
 
+#include <random>
 #include <regex>
 #include <sstream>
 
@@ -88,6 +89,15 @@ std::string maskTimes(const std::string& text)
 {
     static const std::regex kTime("done in +[0-9]+\\.[0-9]{3} seconds");
     return std::regex_replace(text, kTime, "done in T seconds");
+}
+
+Flash randomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    Flash b(n);
+    for (uint8_t& x : b)
+        x = static_cast<uint8_t>(rng());
+    return b;
 }
 
 size_t countOf(const std::string& text, const std::string& what)

@@ -59,6 +59,9 @@ std::string maskTimes(const std::string& text);
 // How many times `what` occurs in `text`.
 size_t countOf(const std::string& text, const std::string& what);
 
+// Repeatable pseudo-random bytes, so a copy that went wrong cannot look right.
+Flash randomBytes(size_t n, unsigned seed);
+
 // The run of progress dots right after `label` in `text`.
 size_t dotsAfter(const std::string& text, const std::string& label);
 

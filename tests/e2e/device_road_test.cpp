@@ -2,7 +2,6 @@
 // check, the fixed order of steps, the exception guard, the serial link.
 #include <gtest/gtest.h>
 
-#include <random>
 
 #include "DeviceRig.h"
 
@@ -21,15 +20,6 @@ size_t stepCommands(const std::vector<std::string>& cmds)
         if (c[0] != 'V' && c != "w00000000,4" && c != "wE000ED00,4" && c != "w41002018,4")
             n++;
     return n;
-}
-
-Flash randomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Flash b(n);
-    for (uint8_t& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
 }
 
 }  // namespace

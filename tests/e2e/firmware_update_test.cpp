@@ -3,7 +3,6 @@
 // the settings erase modes and the verdict.
 #include <gtest/gtest.h>
 
-#include <random>
 
 #include "AdapterCrypto.h"
 #include "DeviceRig.h"
@@ -22,15 +21,6 @@ std::string hex8(uint32_t v)
     char buf[16];
     snprintf(buf, sizeof(buf), "%08X", v);
     return buf;
-}
-
-Flash randomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Flash b(n);
-    for (uint8_t& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
 }
 
 uint32_t checksumOf(const Flash& bytes)

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "AdapterCrypto.h"
 #include "DeviceRig.h"
@@ -16,15 +15,6 @@ const uint32_t kSettingsStart = 0x1F000;
 const uint32_t kSettingsSize = 0x1000;
 const uint32_t kAdjOffset = 0x189;
 const char kResetCommand[] = "WE000ED0C,05FA0004";
-
-Flash randomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Flash b(n);
-    for (uint8_t& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
-}
 
 std::string asText(const Flash& b)
 {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -39,9 +40,25 @@ public:
     }
     bool ok() const { return _fd >= 0; }
 
+    // The terminal is non-blocking, so a busy line discipline may answer
+    // EAGAIN; wait for room rather than count that as a failure.
     void send(const std::string& bytes)
     {
-        ASSERT_EQ(write(_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        size_t done = 0;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyLimitMs);
+        while (done < bytes.size() && std::chrono::steady_clock::now() < deadline)
+        {
+            ssize_t n = write(_fd, bytes.data() + done, bytes.size() - done);
+            if (n > 0)
+            {
+                done += static_cast<size_t>(n);
+                continue;
+            }
+            ASSERT_TRUE(n < 0 && (errno == EAGAIN || errno == EINTR)) << "write: " << strerror(errno);
+            pollfd fd = {_fd, POLLOUT, 0};
+            poll(&fd, 1, 10);
+        }
+        ASSERT_EQ(done, bytes.size());
     }
 
     // Reads until `want` bytes arrived or the line stays quiet for `quietMs`
