@@ -44,10 +44,10 @@ const int kFirmwareBlocks = 16;
 
 // Commands of each step (see the file comment for the numbering).
 const int kFirstStepCommand = 8;
-const int kInfoSerialRead = 9;           // -i: the word at 0xFF4, after the version
+const int kInfoIdentityRead = 9;           // -i: the word at 0xFF4, after the version
 const int kSaveMiddleRead = 500;         // -s: a word read halfway through the dump
 const int kSettingsBlock = 32;           // -u, -c: erase 8, block k: S 9+3k, Y 10+3k, Y 11+3k
-const int kSettingsMidTarget = 11 + 3 * kSettingsBlock;  // the buffered write of block 32
+const int kSettingsMidTarget = 11 + 3 * kSettingsBlock;  // the copy into flash of block 32
 const int kResetIdentityRead = 9;        // -R: the second identity read
 const int kFlashErase = 10;              // -f: type 8, PCB 9, erase 10, x# 11
 const int kFlashInitD = 11;
@@ -138,7 +138,7 @@ int target_command(Step s)
     {
     case kConnectIdentity: return 2;
     case kConnectVersion: return 4;
-    case kInfo: return kInfoSerialRead;
+    case kInfo: return kInfoIdentityRead;
     case kSave: return kSaveMiddleRead;
     case kLoad:
     case kClear: return kSettingsMidTarget;
