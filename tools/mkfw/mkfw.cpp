@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "AdapterCrypto.h"
+#include "AtomicFile.h"
 
 namespace
 {
@@ -155,21 +156,6 @@ bool readWholeFile(const std::string& path, Bytes* bytes)
         bytes->insert(bytes->end(), buf, buf + n);
     bool ok = ferror(f) == 0;
     fclose(f);
-    return ok;
-}
-
-bool writeFileAtomically(const std::string& path, const Bytes& bytes)
-{
-    std::string tmp = path + ".tmp";
-    FILE* f = fopen(tmp.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = fclose(f) == 0 && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) != 0)
-        ok = false;
-    if (!ok)
-        remove(tmp.c_str());
     return ok;
 }
 
@@ -469,7 +455,7 @@ int main(int argc, char* argv[])
     else if (fault == "mode2-short")
         file.resize(file.size() - 1);
 
-    if (!writeFileAtomically(s.output, file))
+    if (!atomic_write_file(s.output.c_str(), file.data(), file.size()))
         return fail("cannot write ", s.output);
     std::string shownMagic = file.size() >= 4 ? std::string(file.begin(), file.begin() + 4) : "----";
     printf("%s: magic %s, total size %u, erase mode %u, firmware checksum 0x%08X, "
