@@ -73,27 +73,38 @@ void take_range(FuzzInput& in, uint8_t opcode, uint16_t* offset, uint16_t* lengt
     }
 }
 
+// How many bytes of a range that starts inside the logical space lie inside it.
+uint32_t bytes_inside(uint16_t offset, uint16_t length)
+{
+    uint32_t inside = kSettingsLogicalSize - offset;
+    return inside < length ? inside : length;
+}
+
+// A buffer call on a closed store is refused; on an open one it succeeds
+// exactly when the range fits. False when there is nothing more to check.
+bool buffer_status_ok(const Harness& h, status_code status, uint16_t offset, uint16_t length)
+{
+    if (!h.open)
+    {
+        FUZZ_CHECK(status == STATUS_ERR_NOT_INITIALIZED);
+        return false;
+    }
+    FUZZ_CHECK((status == STATUS_OK) == range_inside(offset, length));
+    FUZZ_CHECK(status == STATUS_OK || status == STATUS_ERR_BAD_ADDRESS);
+    return true;
+}
+
 void read_buffer(Harness& h, FuzzInput& in, uint8_t opcode)
 {
     uint16_t offset, length;
     take_range(in, opcode, &offset, &length);
     std::vector<uint8_t> out(length + 1u, 0);
     status_code status = eeprom_emulator_read_buffer(offset, out.data(), length);
-    if (!h.open)
-    {
-        FUZZ_CHECK(status == STATUS_ERR_NOT_INITIALIZED);
+    if (!buffer_status_ok(h, status, offset, length))
         return;
-    }
-    FUZZ_CHECK((status == STATUS_OK) == range_inside(offset, length));
-    FUZZ_CHECK(status == STATUS_OK || status == STATUS_ERR_BAD_ADDRESS);
     // Bytes inside the space are copied even when the range runs past it.
     if (h.tracked && offset < kSettingsLogicalSize)
-    {
-        uint32_t inside = kSettingsLogicalSize - offset;
-        if (inside > length)
-            inside = length;
-        FUZZ_CHECK(memcmp(out.data(), h.shadow + offset, inside) == 0);
-    }
+        FUZZ_CHECK(memcmp(out.data(), h.shadow + offset, bytes_inside(offset, length)) == 0);
 }
 
 void write_buffer(Harness& h, FuzzInput& in, uint8_t opcode)
@@ -103,21 +114,11 @@ void write_buffer(Harness& h, FuzzInput& in, uint8_t opcode)
     std::vector<uint8_t> data(length + 1u, 0);
     in.bytes(data.data(), length);
     status_code status = eeprom_emulator_write_buffer(offset, data.data(), length);
-    if (!h.open)
-    {
-        FUZZ_CHECK(status == STATUS_ERR_NOT_INITIALIZED);
+    if (!buffer_status_ok(h, status, offset, length))
         return;
-    }
-    FUZZ_CHECK((status == STATUS_OK) == range_inside(offset, length));
-    FUZZ_CHECK(status == STATUS_OK || status == STATUS_ERR_BAD_ADDRESS);
     // A range that runs past the space still writes the pages inside it.
     if (h.tracked && offset < kSettingsLogicalSize)
-    {
-        uint32_t inside = kSettingsLogicalSize - offset;
-        if (inside > length)
-            inside = length;
-        memcpy(h.shadow + offset, data.data(), inside);
-    }
+        memcpy(h.shadow + offset, data.data(), bytes_inside(offset, length));
 }
 
 void write_page(Harness& h, FuzzInput& in)
