@@ -25,6 +25,17 @@ public:
         StopBitTwo = 2,
     };
 
+    // Why the last `open` failed, kept by the port for the driver's hints
+    // (the transport itself prints nothing).
+    enum OpenFailure
+    {
+        OpenOk = 0,
+        OpenNotFound,          // no such device: no hint
+        OpenPermissionDenied,  // the user may not open it
+        OpenBusy,              // held by another program
+        OpenOtherError,
+    };
+
     // Single owner: handing a Ptr over moves the port and leaves the old one empty.
     typedef std::unique_ptr<SerialPort> Ptr;
 
@@ -57,9 +68,12 @@ public:
     // A 1 ms pause after commands that get no answer; sends and discards nothing.
     virtual void flush() = 0;
     virtual std::string name() const { return _name; }
+    // OpenOk until an `open` fails; each `open` sets it anew.
+    OpenFailure lastOpenFailure() const { return _openFailure; }
 
 protected:
     std::string _name;
+    OpenFailure _openFailure = OpenOk;
 };
 
 #endif
